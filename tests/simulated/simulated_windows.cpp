@@ -256,7 +256,11 @@ void LaunchFile(const char16_t* file) {
         theWorld.lastError = kErrorFileNotFound;
         return;
     }
-    theWorld.launchedProcesses.push_back(sim::StartProcess(sim::LeafName(installed->second.path)));
+    const std::u16string image = sim::LeafName(installed->second.path);
+    const bool copyRunning = std::any_of(theWorld.processes.begin(), theWorld.processes.end(),
+                                         [&](const sim::Process& p) { return sim::SamePath(p.exeFile, image); });
+    if (copyRunning) ++theWorld.launchesBesideARunningCopy;
+    theWorld.launchedProcesses.push_back(sim::StartProcess(image));
 }
 
 ProcessHandle OpenProcessToTerminate(ProcessId processId) {

@@ -69,6 +69,7 @@ struct World {
     std::vector<std::uint32_t> pauses;
     std::vector<std::u16string> launchRequests;   // every LaunchFile call, by file
     std::vector<host::ProcessId> launchedProcesses;
+    std::size_t launchesBesideARunningCopy = 0;   // launches while a Tessavine.exe was listed
     std::vector<Termination> terminations;
     std::vector<HostCall> calls;                  // every host call, in order
 
