@@ -15,16 +15,11 @@ lands inside the next cycle's pause: before the probes and the action, after the
 import argparse
 import os
 import re
-import shutil
-import subprocess
 import sys
 import time
 import traceback
 
-INSTALLED = r"C:\Program Files\Brisquane\Tessavine.exe"
-LOG_FILE = "Tessavine.log"
-WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml="}
-GiB = 1 << 30
+from wine_world import GiB, INSTALLED, LOG_FILE, Failure, World, add_wine_arguments, make_base_prefix, wait_until
 
 SCENARIOS = {}
 
@@ -32,206 +27,6 @@ SCENARIOS = {}
 def scenario(function):
     SCENARIOS[function.__name__] = function
     return function
-
-
-class Failure(Exception):
-    pass
-
-
-def wait_until(what, condition, timeout):
-    deadline = time.monotonic() + timeout
-    while True:
-        value = condition()
-        if value:
-            return value
-        if time.monotonic() > deadline:
-            raise Failure(f"timed out after {timeout:.0f} s waiting for {what}")
-        time.sleep(0.02)
-
-
-class World:
-    """One scenario's private Windows: a Wine prefix, the watchdog's output, the stand-ins."""
-
-    def __init__(self, args, name):
-        self.args = args
-        self.pause = args.pause_ms / 1000.0
-        self.dir = os.path.join(args.work_dir, name)
-        shutil.rmtree(self.dir, ignore_errors=True)
-        os.makedirs(self.dir)
-        self.prefix = os.path.join(self.dir, "prefix")
-        shutil.copytree(base_prefix(args), self.prefix, symlinks=True)
-        self.env = dict(os.environ, WINEPREFIX=self.prefix, **WINE_ENV)
-        self.drive_c = os.path.join(self.prefix, "drive_c")
-        self.temp = self.unix_path(r"C:\Windows\Temp")
-        os.makedirs(self.unix_path(r"C:\stand-in"), exist_ok=True)
-        self.install(INSTALLED)
-        self.out_path = os.path.join(self.dir, "watchdog.out")
-        self.cursor = 0
-        self.watchdog = None
-        self.helpers = []
-
-    # ---- the file system, seen from Linux ----
-    def unix_path(self, windows_path):
-        assert windows_path[:3].upper() == "C:\\", windows_path
-        parts = windows_path[3:].split("\\")
-        path = self.drive_c
-        for part in parts:  # Wine folds case; so must we, to find what it created
-            existing = next((e for e in os.listdir(path) if e.lower() == part.lower()), None) if os.path.isdir(path) else None
-            path = os.path.join(path, existing or part)
-        return path
-
-    def install(self, windows_path):
-        target = self.unix_path(windows_path)
-        os.makedirs(os.path.dirname(target), exist_ok=True)
-        shutil.copy(self.args.stand_in, target)
-
-    def put_log(self, size):
-        with open(os.path.join(self.temp, LOG_FILE), "ab") as log:
-            log.truncate(size)  # beyond the end: a sparse file
-
-    def remove(self, name):
-        path = os.path.join(self.temp, name)
-        if os.path.isdir(path):
-            os.rmdir(path)
-        elif os.path.exists(path):
-            os.remove(path)
-
-    # ---- the watchdog ----
-    def start_watchdog(self):
-        with open(self.out_path, "wb") as out, open(os.path.join(self.dir, "watchdog.err"), "wb") as err:
-            self.watchdog = subprocess.Popen([self.args.wine64, self.args.watchdog], stdin=subprocess.DEVNULL,
-                                             stdout=out, stderr=err, env=self.env, cwd=self.dir)
-        self.expect(re.compile(r"WinHandle : [0-9A-F]{16}"))
-
-    def next_line(self):
-        """The next whole line the watchdog wrote, without its CR LF."""
-        def complete_line():
-            if self.watchdog.poll() is not None:
-                raise Failure(f"the watchdog ended with exit code {self.watchdog.returncode}")
-            with open(self.out_path, "rb") as out:
-                out.seek(self.cursor)
-                data = out.read(4096)
-            end = data.find(b"\n")
-            return data[:end + 1] if end >= 0 else None
-        raw = wait_until("the watchdog's next line", complete_line, timeout=3 * self.pause + 20)
-        self.cursor += len(raw)
-        if not raw.endswith(b"\r\n") or b"\r" in raw[:-2]:
-            raise Failure(f"line not ended by exactly CR LF: {raw!r}")
-        return raw[:-2].decode("ascii")
-
-    def expect(self, *expected_lines):
-        """The next lines, each equal to a text or fully matching a compiled pattern."""
-        matches = []
-        for expected in expected_lines:
-            line = self.next_line()
-            if isinstance(expected, re.Pattern):
-                match = expected.fullmatch(line)
-                if not match:
-                    raise Failure(f"line {line!r} does not match {expected.pattern!r}")
-                matches.append(match)
-            elif line != expected:
-                raise Failure(f"line {line!r}, expected {expected!r}")
-        return matches
-
-    def expect_running(self, pid):
-        self.expect(f"Process run. PID : {pid}")
-
-    def expect_kill(self, pid, error_code=0):
-        self.expect(f"Process run. PID : {pid}", f"Killing {pid}", str(error_code))
-
-    def expect_relaunch(self):
-        self.expect("Process didn't run, need to relaunch it !")
-
-    def settle(self):
-        """Right after a cycle's last line: lets the next lookup finish before the world changes."""
-        time.sleep(min(0.4, self.pause / 4))
-
-    # ---- stand-ins ----
-    def run_stand_in(self, windows_path, tag):
-        """Starts a stand-in through run_and_wait; returns its Windows process id once it runs."""
-        record = self.unix_path(rf"C:\stand-in\record-{tag}.txt")
-        self.helpers.append(subprocess.Popen(
-            [self.args.wine64, self.args.run_and_wait, rf"C:\stand-in\record-{tag}.txt", windows_path],
-            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, env=self.env))
-        pid = int(wait_until(f"stand-in {tag} to start", lambda: self.record(tag).get("pid"), timeout=30))
-        wait_until(f"stand-in {tag} to record its start", lambda: any(s["pid"] == pid for s in self.starts()),
-                   timeout=30)
-        return pid
-
-    def record(self, tag):
-        try:
-            with open(self.unix_path(rf"C:\stand-in\record-{tag}.txt")) as record:
-                return dict(line.strip().split("=", 1) for line in record if "=" in line)
-        except FileNotFoundError:
-            return {}
-
-    def exit_code(self, tag, timeout=15):
-        return int(wait_until(f"stand-in {tag} to end", lambda: self.record(tag).get("exit"), timeout))
-
-    def starts(self):
-        try:
-            with open(self.unix_path(r"C:\stand-in\starts.txt"), encoding="utf-8") as starts:
-                lines = starts.read().splitlines()
-        except FileNotFoundError:
-            return []
-        entries = [dict(field.split("=", 1) for field in line.split("|")) for line in lines]
-        for entry in entries:
-            entry["pid"] = int(entry["pid"])
-        return entries
-
-    def stop_stand_in(self, pid):
-        open(self.unix_path(rf"C:\stand-in\stop-{pid}"), "w").close()
-
-    def unix_processes(self, image_name):
-        """Linux processes of this prefix whose Windows executable is named image_name."""
-        found = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open(f"/proc/{entry}/environ", "rb") as environ:
-                    if b"WINEPREFIX=" + self.prefix.encode() + b"\0" not in environ.read():
-                        continue
-                with open(f"/proc/{entry}/cmdline", "rb") as cmdline:
-                    program = cmdline.read().split(b"\0")[0].decode(errors="replace")
-            except OSError:
-                continue
-            if program.replace("/", "\\").split("\\")[-1].lower() == image_name.lower():
-                found.append(int(entry))
-        return found
-
-    def expect_gone(self, image_name):
-        wait_until(f"no {image_name} to be left", lambda: not self.unix_processes(image_name), timeout=10)
-
-    def close(self):
-        subprocess.run([wineserver(self.args), "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=60)
-        for process in [self.watchdog] + self.helpers:
-            if process:
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-        shutil.rmtree(self.prefix, ignore_errors=True)
-
-
-def wineserver(args):
-    return os.path.join(os.path.dirname(args.wine64), "wineserver")
-
-
-def base_prefix(args):
-    return os.path.join(args.work_dir, "base-prefix")
-
-
-def make_base_prefix(args):
-    prefix = base_prefix(args)
-    shutil.rmtree(prefix, ignore_errors=True)
-    os.makedirs(args.work_dir, exist_ok=True)
-    env = dict(os.environ, WINEPREFIX=prefix, **WINE_ENV)
-    subprocess.run([args.wine64, "wineboot", "-i"], env=env, check=True, timeout=150,
-                   stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    subprocess.run([wineserver(args), "-w"], env=env, check=True, timeout=60)
-    print(f"base prefix ready in {prefix}")
 
 
 # ---- scenarios: each name says what it shows ----
@@ -392,25 +187,53 @@ def failing_launch_is_retried_every_cycle(w):
         raise Failure("something was launched")
 
 
+def supervision_goes_on_without_output(w, output):
+    """Nothing the watchdog writes can be read: follow it by the stand-ins it launches. With no
+    work and no log, each launch is followed by a kill one cycle later and a launch the next."""
+    w.start_watchdog(output)
+    cycles = 8 * w.pause + 60
+    wait_until("two launches", lambda: len(w.starts()) >= 2, timeout=cycles)
+    cpu_before, wall_before = w.watchdog_cpu_seconds(), time.monotonic()
+    wait_until("two launches more", lambda: len(w.starts()) >= 4, timeout=cycles)
+    cpu, wall = w.watchdog_cpu_seconds() - cpu_before, time.monotonic() - wall_before
+    if w.watchdog.poll() is not None:
+        raise Failure(f"the watchdog ended with exit code {w.watchdog.returncode}")
+    if cpu > 0.25 * wall:  # a cycle that no longer waits would take a whole core
+        raise Failure(f"the watchdog spins: {cpu:.2f} s of CPU in {wall:.2f} s")
+    if len(w.unix_processes("Tessavine.exe")) > 1:
+        raise Failure("more than one copy runs")
+    print(f"{len(w.starts())} launches; {cpu:.2f} s of CPU in {wall:.1f} s")
+
+
+@scenario
+def output_pipe_whose_reader_exits(w):
+    supervision_goes_on_without_output(w, "pipe-then-gone")
+
+
+@scenario
+def output_to_a_full_disk(w):
+    supervision_goes_on_without_output(w, "full-disk")
+
+
+@scenario
+def output_handle_closed_before_start(w):
+    supervision_goes_on_without_output(w, "closed-handle")
+
+
 def main():
-    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
-    parser.add_argument("--list", action="store_true")
-    parser.add_argument("--make-base-prefix", action="store_true")
-    parser.add_argument("--scenario", choices=sorted(SCENARIOS))
-    parser.add_argument("--wine64")
-    parser.add_argument("--work-dir")
-    parser.add_argument("--watchdog")
-    parser.add_argument("--stand-in")
-    parser.add_argument("--run-and-wait")
-    parser.add_argument("--pause-ms", type=int)
-    args = parser.parse_args()
-    if args.list:
+    if sys.argv[1:] == ["--list"]:  # asked at configure time, with no paths
         print("\n".join(SCENARIOS))
         return 0
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    add_wine_arguments(parser)
+    action = parser.add_mutually_exclusive_group(required=True)
+    action.add_argument("--make-base-prefix", action="store_true")
+    action.add_argument("--scenario", choices=sorted(SCENARIOS))
+    args = parser.parse_args()
     if args.make_base_prefix:
         make_base_prefix(args)
         return 0
-    if args.pause_ms is None or args.pause_ms < 1000:
+    if args.pause_ms < 1000:
         parser.error("the end-to-end scenarios need a test build with a pause of at least 1000 ms")
     world = World(args, args.scenario)
     started = time.monotonic()
