@@ -143,6 +143,22 @@ class World:
             raise Failure(f"line not ended by exactly CR LF: {raw!r}")
         return raw[:-2].decode("ascii")
 
+    def new_lines(self, timeout=30):
+        """Every whole line written since the last read (at least one), without their CR LF."""
+        def whole_lines():
+            if self.watchdog.poll() is not None:
+                raise Failure(f"the watchdog ended with exit code {self.watchdog.returncode}")
+            with open(self.out_path, "rb") as out:
+                out.seek(self.cursor)
+                data = out.read()
+            return data[:data.rfind(b"\n") + 1]
+        data = wait_until("the watchdog's next lines", whole_lines, timeout)
+        self.cursor += len(data)
+        lines = data.split(b"\r\n")[:-1]
+        if any(b"\r" in line or b"\n" in line for line in lines) or len(data) != sum(len(line) + 2 for line in lines):
+            raise Failure(f"lines not ended by exactly CR LF near {data[:200]!r}")
+        return [line.decode("ascii") for line in lines]
+
     def expect(self, *expected_lines):
         """The next lines, each equal to a text or fully matching a compiled pattern."""
         matches = []
