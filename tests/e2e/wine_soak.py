@@ -6,9 +6,9 @@ r"""Long runs of the real watchdog under wine64: a test build with a pause of a 
       and relaunched again and again. Every few hundred cycles sample_process.exe samples the
       watchdog's handles, working set and private memory; after warm-up they must stay flat.
   wine_soak.py --cycle-cost --cycles 3000 ...
-      The CPU time one cycle of the watchdog takes (GetProcessTimes over many cycles, on the
-      working path with both searches), beside cycle_floor.exe, which makes only the Windows
-      calls a cycle needs, in the same prefix with the same processes and the same pause.
+      The CPU time one cycle of the watchdog takes over many cycles, on the working path with
+      both searches, beside cycle_floor.exe, which makes only the Windows calls a cycle needs
+      and reads its own GetProcessTimes, in the same prefix with the same processes and pause.
 """
 import argparse
 import os
@@ -100,8 +100,11 @@ class LogWriter(threading.Thread):
     def run(self):
         while not self.stopped:
             if self.growing.is_set():
-                with open(self.path, "ab") as log:
-                    log.write(b".")
+                try:
+                    with open(self.path, "ab") as log:
+                        log.write(b".")
+                except OSError:  # the prefix is going away
+                    return
             time.sleep(self.interval)
 
 
@@ -169,16 +172,20 @@ def cycle_cost(args, world):
     start_up = sample(args, world)
     reader.until(300)
 
+    # Wine answers GetProcessTimes for another process with figures that even go backwards; for
+    # the calling process it gives the Linux process's own CPU time. So the floor reads its own
+    # GetProcessTimes and the watchdog is read where Wine keeps that same count, in /proc.
     def cpu_at_cycle():
         before = reader.cycles
-        figures = sample(args, world)
+        cpu = world.watchdog_cpu_seconds()
         reader.read()
-        return (before + reader.cycles) / 2, figures["kernel_100ns"] + figures["user_100ns"]
+        return (before + reader.cycles) / 2, cpu
 
     cycle_a, cpu_a = cpu_at_cycle()
+    kills_before = reader.kills
     reader.until(reader.cycles + args.cycles)
     cycle_b, cpu_b = cpu_at_cycle()
-    kills = reader.kills
+    kills = reader.kills - kills_before
     world.watchdog.kill()
     world.watchdog.wait()
 
@@ -186,7 +193,7 @@ def cycle_cost(args, world):
                            capture_output=True, text=True, timeout=600, check=True).stdout
     floor_cost = float(re.search(r"cpu_100ns_per_cycle=([\d.]+)", floor).group(1)) / 10
     writer.stopped = True
-    watchdog_cost = (cpu_b - cpu_a) / (cycle_b - cycle_a) / 10
+    watchdog_cost = (cpu_b - cpu_a) / (cycle_b - cycle_a) * 1e6
     print(f"watchdog after start-up: working set {start_up['working_set']} bytes, committed private "
           f"{start_up['committed_private']} bytes, {start_up['listed_handles']} handles")
     print(f"CPU per cycle over {cycle_b - cycle_a:.0f} cycles (pause {args.pause_ms} ms, {kills} kills): "

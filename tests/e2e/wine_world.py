@@ -46,6 +46,9 @@ class World:
     """One scenario's private Windows: a Wine prefix, the watchdog's output, the stand-ins."""
 
     def __init__(self, args, name):
+        for path in ("work_dir", "watchdog", "stand_in", "run_and_wait", "sample_process", "cycle_floor"):
+            if getattr(args, path, None):  # Wine starts in the scenario's folder
+                setattr(args, path, os.path.abspath(getattr(args, path)))
         self.args = args
         self.pause = args.pause_ms / 1000.0
         self.dir = os.path.join(args.work_dir, name)
