@@ -17,9 +17,8 @@ import os
 import re
 import sys
 import time
-import traceback
 
-from wine_world import GiB, INSTALLED, LOG_FILE, Failure, World, add_wine_arguments, make_base_prefix, wait_until
+from wine_world import GiB, INSTALLED, LOG_FILE, Failure, add_wine_arguments, make_base_prefix, run_in_world, wait_until
 
 SCENARIOS = {}
 
@@ -235,22 +234,7 @@ def main():
         return 0
     if args.pause_ms < 1000:
         parser.error("the end-to-end scenarios need a test build with a pause of at least 1000 ms")
-    world = World(args, args.scenario)
-    started = time.monotonic()
-    try:
-        SCENARIOS[args.scenario](world)
-    except Exception as failure:  # report and clean up, whatever went wrong
-        print(f"FAILED {args.scenario}: {failure}", file=sys.stderr)
-        if not isinstance(failure, Failure):
-            traceback.print_exc()
-        with open(world.out_path, "rb") as out:
-            print(f"watchdog output so far:\n{out.read().decode(errors='replace')}", file=sys.stderr)
-        return 1
-    finally:
-        world.close()
-    print(f"passed {args.scenario} in {time.monotonic() - started:.1f} s")
-    return 0
-
+    return run_in_world(args, args.scenario, SCENARIOS[args.scenario])
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -18,7 +18,7 @@ import sys
 import threading
 import time
 
-from wine_world import INSTALLED, LOG_FILE, Failure, World, add_wine_arguments, make_base_prefix
+from wine_world import INSTALLED, LOG_FILE, Failure, add_wine_arguments, make_base_prefix, run_in_world
 
 WORK_FILE = "batch.sql"
 BLOCK = 500  # cycles: a work file for the first half, a growing log up to IDLE_FROM, then idle
@@ -215,18 +215,9 @@ def main():
     if args.make_base_prefix:
         make_base_prefix(args)
         return 0
-    name = "soak" if args.soak else "cycle-cost"
-    world = World(args, name)
-    try:
-        (soak if args.soak else cycle_cost)(args, world)
-    except Failure as failure:
-        print(f"FAILED {name}: {failure}", file=sys.stderr)
-        return 1
-    finally:
-        world.close()
-    print(f"passed {name}")
-    return 0
-
+    if args.soak:
+        return run_in_world(args, "soak", lambda world: soak(args, world))
+    return run_in_world(args, "cycle-cost", lambda world: cycle_cost(args, world))
 
 if __name__ == "__main__":
     sys.exit(main())

@@ -9,7 +9,9 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import time
+import traceback
 
 INSTALLED = r"C:\Program Files\Brisquane\Tessavine.exe"
 LOG_FILE = "Tessavine.log"
@@ -282,3 +284,24 @@ def make_base_prefix(args):
     print(f"base prefix ready in {prefix}")
 
 
+
+
+def run_in_world(args, name, body):
+    """Runs body(world) in a fresh World; reports, and ends every Wine process of it, whatever
+    happens. Returns the exit code for the driver."""
+    world = World(args, name)
+    started = time.monotonic()
+    try:
+        body(world)
+    except Exception as failure:
+        print(f"FAILED {name}: {failure}", file=sys.stderr)
+        if not isinstance(failure, Failure):
+            traceback.print_exc()
+        with open(world.out_path, "rb") as out:
+            tail = out.read().decode(errors="replace").splitlines()[-40:]
+        print("the watchdog's last lines:", *tail, sep="\n", file=sys.stderr)
+        return 1
+    finally:
+        world.close()
+    print(f"passed {name} in {time.monotonic() - started:.1f} s")
+    return 0
