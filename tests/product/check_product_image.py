@@ -34,7 +34,11 @@ def main():
     parser.add_argument("image")
     args = parser.parse_args()
 
-    dump = subprocess.run([args.objdump, "-p", args.image], check=True, capture_output=True, text=True).stdout
+    objdump = subprocess.run([args.objdump, "-p", args.image], capture_output=True, text=True)
+    if objdump.returncode != 0:
+        print(f"FAIL: {args.objdump} cannot read {args.image}: {objdump.stderr.strip()}")
+        return 1
+    dump = objdump.stdout
     with open(args.image, "rb") as image:
         content = image.read()
     with open(args.allowed_imports) as listing:
