@@ -65,6 +65,7 @@ class World:
         self.install(INSTALLED)
         self.out_path = os.path.join(self.dir, "watchdog.out")
         self.cursor = 0
+        self.unread = []  # lines read from the file that next_line has not handed out yet
         self.watchdog = None
         self.helpers = []
 
@@ -102,26 +103,25 @@ class World:
         "full-disk"       /dev/full, where every write fails;
         "closed-handle"   a standard output handle that was closed before the start."""
         command = [self.args.wine64, self.args.watchdog]
-        err = open(os.path.join(self.dir, "watchdog.err"), "wb")
         if output == "closed-handle":
             # Started from a Windows parent, as Windows would give it a dead handle.
             command = [self.args.wine64, self.args.run_and_wait, "--closed-stdout", r"C:\stand-in\record-watchdog.txt",
                        windows_path_of(self.args.watchdog)]
-            self.watchdog = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err,
-                                             env=self.env, cwd=self.dir)
+            stdout = subprocess.DEVNULL
         elif output == "pipe-then-gone":
-            self.watchdog = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=err,
+            stdout = subprocess.PIPE
+        else:
+            stdout = open({"file": self.out_path, "full-disk": "/dev/full"}[output], "wb")
+        with open(os.path.join(self.dir, "watchdog.err"), "wb") as err:
+            self.watchdog = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=stdout, stderr=err,
                                              env=self.env, cwd=self.dir)
+        if output == "pipe-then-gone":
             first = self.watchdog.stdout.readline()
             if not first.startswith(b"WinHandle : "):
                 raise Failure(f"first line through the pipe: {first!r}")
             self.watchdog.stdout.close()  # the reader is gone: every later write meets a broken pipe
-        else:
-            target = {"file": self.out_path, "full-disk": "/dev/full"}[output]
-            with open(target, "wb") as out:
-                self.watchdog = subprocess.Popen(command, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                                 env=self.env, cwd=self.dir)
-        err.close()
+        elif output != "closed-handle":
+            stdout.close()
         if output == "file":
             self.expect(re.compile(r"WinHandle : [0-9A-F]{16}"))
 
@@ -134,22 +134,12 @@ class World:
 
     def next_line(self):
         """The next whole line the watchdog wrote, without its CR LF."""
-        def complete_line():
-            if self.watchdog.poll() is not None:
-                raise Failure(f"the watchdog ended with exit code {self.watchdog.returncode}")
-            with open(self.out_path, "rb") as out:
-                out.seek(self.cursor)
-                data = out.read(4096)
-            end = data.find(b"\n")
-            return data[:end + 1] if end >= 0 else None
-        raw = wait_until("the watchdog's next line", complete_line, timeout=3 * self.pause + 20)
-        self.cursor += len(raw)
-        if not raw.endswith(b"\r\n") or b"\r" in raw[:-2]:
-            raise Failure(f"line not ended by exactly CR LF: {raw!r}")
-        return raw[:-2].decode("ascii")
+        if not self.unread:
+            self.unread = self.new_lines(timeout=3 * self.pause + 20)
+        return self.unread.pop(0)
 
     def new_lines(self, timeout=30):
-        """Every whole line written since the last read (at least one), without their CR LF."""
+        """Every whole line not read yet (at least one), without their CR LF."""
         def whole_lines():
             if self.watchdog.poll() is not None:
                 raise Failure(f"the watchdog ended with exit code {self.watchdog.returncode}")
@@ -162,7 +152,8 @@ class World:
         lines = data.split(b"\r\n")[:-1]
         if any(b"\r" in line or b"\n" in line for line in lines) or len(data) != sum(len(line) + 2 for line in lines):
             raise Failure(f"lines not ended by exactly CR LF near {data[:200]!r}")
-        return [line.decode("ascii") for line in lines]
+        fresh, self.unread = self.unread + [line.decode("ascii") for line in lines], []
+        return fresh
 
     def expect(self, *expected_lines):
         """The next lines, each equal to a text or fully matching a compiled pattern."""
